@@ -113,4 +113,41 @@ int SimOpenFileHandles();
 int SimOpenShellHandles();
 int SimOpenProcessHandles();
 
+// --- Shell and DDE ----------------------------------------------------------
+
+// The Programs folder that the shell's special-folder lookup reports; an
+// empty path makes the lookup fail.
+void SimSetProgramsFolder(const std::string &path);
+// The stand-in Program Manager ("PROGMAN"). Present, it accepts the
+// connection and acknowledges every execute command, handing the command's
+// text (up to its first NUL) to the action, if one is set; absent,
+// DdeConnect yields no conversation and what follows fails.
+void SimSetProgramManager(bool present);
+void SimOnProgramManagerCommand(void (*action)(const std::string &command));
+
+// Every DDE client call, in order, with what it was given.
+struct SimDdeCall {
+  std::string function;       // "DdeInitializeA", "DdeConnect", ...
+  DWORD instance = 0;         // the instance named, or the one created
+  bool hasCallback = false;   // DdeInitializeA
+  PFNCALLBACK callback = nullptr;
+  DWORD command = 0;          // DdeInitializeA: its command flags
+  DWORD reserved = 0;
+  std::string text;           // string handle: its text; DdeConnect: the service's
+  std::string topic;          // DdeConnect: the topic's text
+  int codePage = 0;           // DdeCreateStringHandleA
+  bool hasContext = false;    // DdeConnect
+  HCONV conversation = nullptr;  // made by DdeConnect, or the one named
+  std::string data;           // DdeClientTransaction: `length` bytes
+  DWORD length = 0;
+  bool hasItem = false;
+  UINT format = 0;
+  UINT type = 0;
+  DWORD timeout = 0;
+  bool hasResult = false;
+  HDDEDATA dataHandle = nullptr;  // DdeFreeDataHandle
+  bool succeeded = false;
+};
+const std::vector<SimDdeCall> &SimDdeCalls();
+
 #endif

@@ -102,6 +102,93 @@ const std::vector<SimLaunch> &SimLaunches();
 // The file slice's current directory, as GetCurrentDirectoryA reports it.
 std::string SimCurrentDirectory();
 
+// --- Registry -------------------------------------------------------------
+
+// The platform id that the process slice reports; the registry takes its
+// deletion rule from it (the Windows 95 family deletes a key with its
+// subkeys, the NT family refuses a key that still has subkeys).
+DWORD SimPlatformId();
+
+// Seeding and inspection, without logged calls. Paths are relative to the
+// root ("Software\\Zelk\\A"), any case; missing keys on the way are made.
+void SimRegistryPutKey(HKEY root, const std::string &path);
+void SimRegistryPutValue(HKEY root, const std::string &path, const std::string &name,
+                         DWORD type, const std::vector<BYTE> &data);
+void SimRegistryPutText(HKEY root, const std::string &path, const std::string &name,
+                        const std::string &text);  // REG_SZ with its terminator
+void SimRegistryPutNumber(HKEY root, const std::string &path, const std::string &name,
+                          DWORD value);  // REG_DWORD
+bool SimRegistryKeyExists(HKEY root, const std::string &path);
+// False when the key or the value is missing.
+bool SimRegistryGetValue(HKEY root, const std::string &path, const std::string &name,
+                         DWORD *type, std::vector<BYTE> *data);
+// Names in enumeration order, with the case they were made with.
+std::vector<std::string> SimRegistrySubkeys(HKEY root, const std::string &path);
+std::vector<std::string> SimRegistryValues(HKEY root, const std::string &path);
+// A branch as text, one line per key and per value, in enumeration order,
+// with paths relative to the branch: two equal branches give equal texts.
+std::string SimRegistryDump(HKEY root, const std::string &path);
+
+// Every key that RegDeleteKeyA deleted, in order, as "HKCU\\path" or
+// "HKLM\\path" in the case the key was made with.
+const std::vector<std::string> &SimRegistryDeletions();
+
+// Faults for a key and everything below it (the empty path: the whole
+// root); the call fails with ERROR_ACCESS_DENIED.
+// Opening (RegOpenKeyExA, and RegCreateKeyExA of a key that exists) with an
+// access mask that shares a bit with `refused`.
+void SimRegistryRefuseOpen(HKEY root, const std::string &path, REGSAM refused);
+// Making a key that does not exist yet.
+void SimRegistryRefuseCreate(HKEY root, const std::string &path);
+// Deleting a key (on the Windows 95 family, also a key with such a subkey).
+void SimRegistryRefuseDelete(HKEY root, const std::string &path);
+
+// --- Files and directories ---------------------------------------------------
+
+// After a reset drive C: is the current directory and holds nothing but
+// the temporary directory "C:\WINDOWS\TEMP" (GetTempPathA adds the final
+// backslash). Paths given to these helpers resolve like the program's own
+// (relative to the current directory, "." and "..", forward slashes, any
+// case) and missing parent directories are made. A setup mistake (a file
+// standing where a directory must be) throws.
+void SimAddDirectory(const std::string &path, DWORD attributes = 0);
+void SimAddFile(const std::string &path, const std::string &bytes = "",
+                DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+// A directory whose contents are those of `target`, as a junction shows
+// them: paths through it reach the target.
+void SimMakeJunction(const std::string &path, const std::string &target);
+bool SimPathExists(const std::string &path);
+DWORD SimFileAttributes(const std::string &path);  // INVALID_FILE_ATTRIBUTES
+std::string SimReadFile(const std::string &path);   // throws when no file
+// Everything below a directory, depth first in name order, as full paths
+// with the case they were made with; directories end with a backslash.
+// Junctions are listed but not entered.
+std::vector<std::string> SimListTree(const std::string &path);
+// Held open by another process without delete sharing: reads still open,
+// writes and deletion are refused with ERROR_SHARING_VIOLATION.
+void SimSetInUse(const std::string &path, bool inUse);
+// Creating, or opening for writing, this path or anything below it is
+// refused with ERROR_ACCESS_DENIED.
+void SimRefuseCreation(const std::string &path);
+// GetTempPathA's answer; a backslash is added when missing. The directory
+// is not made.
+void SimSetTempPath(const std::string &path);
+// The 8.3 name of an existing entry, in place of the generated one.
+void SimSetShortName(const std::string &path, const std::string &shortName);
+// Sets the current directory without a logged call; it must exist.
+void SimSetCurrentDirectory(const std::string &path);
+
+// Every successful DeleteFileA and RemoveDirectoryA, in order, with the
+// entry's real full path (through junctions, in its own case).
+struct SimDeletion {
+  bool directory;
+  std::string path;
+};
+const std::vector<SimDeletion> &SimDeletions();
+
+// Whether an ANSI character has a counterpart in the OEM code page.
+bool SimOemCarries(unsigned char ansi);
+
 // --- Slices, each in its own file ------------------------------------------
 
 void SimResetProcess();

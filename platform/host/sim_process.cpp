@@ -65,6 +65,7 @@ int SimPendingAnswers() { return (int)answers.size(); }
 const std::vector<SimMessageBox> &SimMessageBoxes() { return boxes; }
 const std::vector<DWORD> &SimSleeps() { return sleeps; }
 void SimSetPlatformId(DWORD id) { platformId = id; }
+DWORD SimPlatformId() { return platformId; }
 void SimSetVersionQueryFails(bool fails) { versionFails = fails; }
 void SimSetEnvironment(const std::string &name, const std::string &value) {
   environment[Upper(name)] = value;

@@ -29,6 +29,7 @@ class RegistryConformance : public SimTest, public ::testing::WithParamInterface
 
 TEST_P(RegistryConformance, MatchesTheRealRegistry) {
   SimSetPlatformId(GetParam().platformId);
+  SelectSettingsRoot(HKEY_CURRENT_USER);  // the erase and copy act under it
   GtestReport report;
   RunRegistryCase(*GetParam().entry, report);
   EXPECT_EQ(SimRegistrySubkeys(HKEY_CURRENT_USER, "Software"), std::vector<std::string>{});

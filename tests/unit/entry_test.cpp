@@ -56,7 +56,7 @@ const DispatchCase dispatchCases[] = {
     {"uninstall.exe w[it", "w[it", MODE_UNINSTALL},
 };
 
-class DispatchTable : public ::testing::TestWithParam<DispatchCase> {};
+class DispatchTable : public SimTest, public ::testing::WithParamInterface<DispatchCase> {};
 
 TEST_P(DispatchTable, DerivesArgumentsAndMode) {
   const DispatchCase &c = GetParam();

@@ -102,8 +102,11 @@ void WriteLauncherScript(void) {
   if (length < 0) return;
   FileStream *script = OpenStream(name, "wb");
   if (!script) return;
-  WriteStream(text, (size_t)length, script);
+  size_t written = WriteStream(text, (size_t)length, script);
   CloseStream(script);
+  // A launcher script is never rewritten once it exists, so one cut short
+  // would stay broken for good: take it away and let the next run retry.
+  if (written != (size_t)length) DeleteFileA(name);
 }
 
 char *QuoteForScript(char *path) {

@@ -10,6 +10,16 @@ HDDEDATA CALLBACK IgnoreDdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG
   return 0;
 }
 
+// Through the shell's allocator: ILFree is exported by name only on the
+// NT family, and an import the loader cannot find keeps the program from
+// starting at all.
+static void FreeItemList(LPITEMIDLIST list) {
+  IMalloc *allocator = 0;
+  if (SHGetMalloc(&allocator) != S_OK || !allocator) return;
+  allocator->Free(list);
+  allocator->Release();
+}
+
 // Deletes the plain files directly in the group folder, then the folder
 // when that left it empty. Subfolders and read-only files stay.
 static void RemoveGroupFolder(const char *group) {
@@ -23,7 +33,7 @@ static void RemoveGroupFolder(const char *group) {
   SHGetSpecialFolderLocation(0, CSIDL_PROGRAMS, &list);
   if (list) {
     if (!SHGetPathFromIDList(list, programs)) programs[0] = '\0';
-    ILFree(list);
+    FreeItemList(list);
   }
   // Without the Programs folder the group folder would be a rooted path.
   if (programs[0] == '\0') return;

@@ -13,6 +13,7 @@ void (*programManagerAction)(const std::string &);
 std::vector<SimDdeCall> ddeCalls;
 
 std::set<ITEMIDLIST *> itemLists;
+int allocatorReferences;
 DWORD nextInstance;
 std::set<DWORD> instances;
 struct StringHandle {
@@ -52,6 +53,7 @@ bool EqualsIgnoringCase(const std::string &a, const char *b) {
 void SimResetShell() {
   for (ITEMIDLIST *list : itemLists) delete[] reinterpret_cast<BYTE *>(list);
   itemLists.clear();
+  allocatorReferences = 0;
   programsFolder = "C:\\Users\\User\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
   programManagerPresent = true;
   programManagerAction = nullptr;
@@ -64,7 +66,8 @@ void SimResetShell() {
 }
 
 int SimOpenShellHandles() {
-  return (int)(itemLists.size() + instances.size() + strings.size() + conversations.size());
+  return (int)(itemLists.size() + instances.size() + strings.size() + conversations.size()) +
+         allocatorReferences;
 }
 
 void SimSetProgramsFolder(const std::string &path) { programsFolder = path; }
@@ -111,14 +114,51 @@ BOOL SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {
   return TRUE;
 }
 
-void ILFree(LPITEMIDLIST list) {
-  SimEnterCall("ILFree");
-  if (!list) return;
-  if (!itemLists.erase(list)) {
-    SimReportProblem("ILFree of a list the shell never gave");
-    return;
+// The shell's allocator: it frees the item lists the shell handed out, and
+// each reference taken through SHGetMalloc counts until it is released.
+struct SimShellAllocator : IMalloc {
+  HRESULT QueryInterface(const void *, void **object) override {
+    if (object) *object = nullptr;
+    return E_FAIL;
   }
-  delete[] reinterpret_cast<BYTE *>(list);
+  ULONG AddRef() override { return (ULONG)++allocatorReferences; }
+  ULONG Release() override {
+    SimEnterCall("IMalloc::Release");
+    if (allocatorReferences == 0) {
+      SimReportProblem("IMalloc::Release without a reference");
+      return 0;
+    }
+    return (ULONG)--allocatorReferences;
+  }
+  void *Alloc(size_t) override { return nullptr; }
+  void *Realloc(void *, size_t) override { return nullptr; }
+  void Free(void *block) override {
+    SimEnterCall("IMalloc::Free");
+    if (!block) return;
+    ITEMIDLIST *list = static_cast<ITEMIDLIST *>(block);
+    if (!itemLists.erase(list)) {
+      SimReportProblem("IMalloc::Free of a block the shell never gave");
+      return;
+    }
+    delete[] reinterpret_cast<BYTE *>(list);
+  }
+  size_t GetSize(void *) override { return 0; }
+  int DidAlloc(void *block) override { return itemLists.count(static_cast<ITEMIDLIST *>(block)) ? 1 : 0; }
+  void HeapMinimize() override {}
+};
+
+SimShellAllocator shellAllocator;
+
+HRESULT SHGetMalloc(IMalloc **allocator) {
+  if (!allocator) {
+    SimReportProblem("SHGetMalloc without a place for the allocator");
+    return E_FAIL;
+  }
+  *allocator = nullptr;
+  if (SimEnterCall("SHGetMalloc")) return E_FAIL;
+  ++allocatorReferences;
+  *allocator = &shellAllocator;
+  return S_OK;
 }
 
 // --- DDE client ----------------------------------------------------------------

@@ -4,6 +4,7 @@
 #ifndef ZELK_HOST_WIN32_H
 #define ZELK_HOST_WIN32_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #define WINAPI
@@ -261,7 +262,20 @@ typedef const ITEMIDLIST *LPCITEMIDLIST;
 HRESULT SHGetSpecialFolderLocation(HWND owner, int folder, LPITEMIDLIST *list);
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path);
 #define SHGetPathFromIDList SHGetPathFromIDListA
-void ILFree(LPITEMIDLIST list);
+typedef uint32_t ULONG;
+// The shell's allocator, through which item lists are released.
+struct IMalloc {
+  virtual HRESULT QueryInterface(const void *iid, void **object) = 0;
+  virtual ULONG AddRef() = 0;
+  virtual ULONG Release() = 0;
+  virtual void *Alloc(size_t size) = 0;
+  virtual void *Realloc(void *block, size_t size) = 0;
+  virtual void Free(void *block) = 0;
+  virtual size_t GetSize(void *block) = 0;
+  virtual int DidAlloc(void *block) = 0;
+  virtual void HeapMinimize() = 0;
+};
+HRESULT SHGetMalloc(IMalloc **allocator);
 
 // DDE client
 #define DMLERR_NO_ERROR 0

@@ -101,7 +101,8 @@ void InstallForUninstallation() {
 bool IsRelease(const std::string &function) {
   static const char *const releases[] = {"RegCloseKey",     "FindClose",         "CloseStream",
                                          "CloseHandle",     "DdeUninitialize",   "DdeDisconnect",
-                                         "DdeFreeStringHandle", "DdeFreeDataHandle", "ILFree"};
+                                         "DdeFreeStringHandle", "DdeFreeDataHandle", "SHGetMalloc",
+                                         "IMalloc::Release"};
   for (const char *release : releases)
     if (function == release) return true;
   return false;

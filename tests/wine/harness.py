@@ -401,10 +401,13 @@ class Session:
     # -- life cycle
 
     def open(self):
-        os.makedirs(self.artefacts, exist_ok=True)
-        self._lock = file_lock(self.prefix + ".lock")
-        self._lock.__enter__()
+        lock = file_lock(self.prefix + ".lock")
+        lock.__enter__()
+        self._lock = lock
         try:
+            # This run's output and screenshots only.
+            shutil.rmtree(self.artefacts, ignore_errors=True)
+            os.makedirs(self.artefacts)
             _create_prefix_locked(self.prefix)
             kill_wineserver(self.prefix)  # left by a run that was cut short
             self.display.start()

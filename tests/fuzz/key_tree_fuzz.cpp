@@ -116,13 +116,13 @@ void CheckOutsideUnchanged(const std::map<std::string, std::string> &before,
 }
 
 void Seed(HKEY root, const std::string &base, const std::vector<Node> &nodes,
-          fuzz::Bytes &in, std::vector<unsigned> *valueSpecs) {
+          fuzz::Bytes &in, std::vector<unsigned> *valueCounts) {
   SimRegistryPutKey(root, base);
   for (size_t i = 0; i < nodes.size(); i++) {
     std::string path = nodes[i].relative.empty() ? base : base + "\\" + nodes[i].relative;
     SimRegistryPutKey(root, path);
-    unsigned spec = (*valueSpecs)[i];
-    for (unsigned v = 0; v < (spec & 3); v++) {
+    unsigned count = (*valueCounts)[i];
+    for (unsigned v = 0; v < (count & 3); v++) {
       unsigned shape = in.Next();
       std::vector<BYTE> data(DataSize(shape >> 3), (BYTE)('0' + i % 10));
       SimRegistryPutValue(root, path, ValueName(shape + v), (shape & 4) ? REG_BINARY : REG_SZ, data);
@@ -130,10 +130,10 @@ void Seed(HKEY root, const std::string &base, const std::vector<Node> &nodes,
   }
 }
 
-std::vector<Node> ReadNodes(fuzz::Bytes &in, std::vector<unsigned> *valueSpecs) {
+std::vector<Node> ReadNodes(fuzz::Bytes &in, std::vector<unsigned> *valueCounts) {
   std::vector<Node> nodes;
   nodes.push_back({"", -1, in.Next() & 7, ""});
-  valueSpecs->push_back(in.Next());
+  valueCounts->push_back(in.Next());
   unsigned count = in.Next() % 14;
   for (unsigned i = 0; i < count; i++) {
     unsigned place = in.Next(), values = in.Next(), faults = in.Next();
@@ -145,7 +145,7 @@ std::vector<Node> ReadNodes(fuzz::Bytes &in, std::vector<unsigned> *valueSpecs) 
     for (const Node &node : nodes) taken = taken || Lower(node.relative) == Lower(relative);
     if (taken) continue;
     nodes.push_back({name, parent, faults & 7, relative});
-    valueSpecs->push_back(values);
+    valueCounts->push_back(values);
   }
   return nodes;
 }
@@ -153,9 +153,9 @@ std::vector<Node> ReadNodes(fuzz::Bytes &in, std::vector<unsigned> *valueSpecs) 
 // --- Erase ----------------------------------------------------------------
 
 void FuzzErase(HKEY root, bool windows95, fuzz::Bytes &in) {
-  std::vector<unsigned> specs;
-  std::vector<Node> nodes = ReadNodes(in, &specs);
-  Seed(root, kBranch, nodes, in, &specs);
+  std::vector<unsigned> valueCounts;
+  std::vector<Node> nodes = ReadNodes(in, &valueCounts);
+  Seed(root, kBranch, nodes, in, &valueCounts);
   SimRegistryPutText(root, "Software\\Zelk\\B2", "Kept", "sibling sharing the prefix");
   SimRegistryPutText(root, "Software\\Zelk", "Group", "ZELK");
   SimRegistryPutText(root == HKEY_CURRENT_USER ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, kBranch,
@@ -253,10 +253,10 @@ void ExpectedCopy(const std::vector<Node> &nodes, size_t index, const std::strin
 }
 
 void FuzzCopy(fuzz::Bytes &in) {
-  std::vector<unsigned> specs;
-  std::vector<Node> nodes = ReadNodes(in, &specs);
+  std::vector<unsigned> valueCounts;
+  std::vector<Node> nodes = ReadNodes(in, &valueCounts);
   nodes[0].faults &= ~(unsigned)REFUSE_CREATE;  // the target itself can be made
-  Seed(HKEY_CURRENT_USER, kBranch, nodes, in, &specs);
+  Seed(HKEY_CURRENT_USER, kBranch, nodes, in, &valueCounts);
   SimRegistryPutText(HKEY_CURRENT_USER, kTarget, "Old", "former value");
   SimRegistryPutText(HKEY_CURRENT_USER, kTarget + "\\Old\\Deeper", "Old", "former subkey");
   SimRegistryPutText(HKEY_CURRENT_USER, "Software\\Zelk\\T2", "Kept", "sibling");

@@ -83,22 +83,47 @@ static char *ReadListLine(char *line, FileStream *list, int *complete) {
   return line;
 }
 
+// Entries deleted in an earlier pass, one bit per read of the list. Later
+// passes skip them: nothing re-creates a deleted entry during the passes,
+// so its attempt could only count 0. A static table keeps the stack small.
+// Named into .bss, as -fdata-sections would otherwise store its 8 KB of
+// zeros in the Windows executable's file.
+__attribute__((section(".bss"))) static unsigned char DeletedLines[DELETED_TABLE_LINES / 8];
+
+static int IsDeletedLine(unsigned long lineNumber) {
+  return lineNumber < DELETED_TABLE_LINES &&
+         (DeletedLines[lineNumber / 8] & (1u << (lineNumber % 8)));
+}
+
+static void MarkDeletedLine(unsigned long lineNumber) {
+  if (lineNumber < DELETED_TABLE_LINES)
+    DeletedLines[lineNumber / 8] |= (unsigned char)(1u << (lineNumber % 8));
+}
+
 void DeleteListedEntries(FileStream *list, const char *directoryPrefix) {
   char line[LIST_LINE_SIZE];
+  memset(DeletedLines, 0, sizeof DeletedLines);
   for (;;) {
     int passCount = 0;
     int insideLongLine = 0;
     int complete;
-    while (ReadListLine(line, list, &complete)) {
+    // Counts every read, so that a line has the same number in each pass;
+    // a line listed twice has two numbers and is tried at both.
+    unsigned long lineNumber = 0;
+    for (; ReadListLine(line, list, &complete); lineNumber++) {
       // A line too long for the buffer is skipped whole: its pieces could
       // each name some other file.
       if (insideLongLine || !complete) {
         insideLongLine = !complete;
         continue;
       }
+      if (IsDeletedLine(lineNumber)) continue;
       TrimLineEnd(line);
       if (line[0] == '\0') continue;
-      passCount += DeleteEntry(directoryPrefix, line);
+      if (DeleteEntry(directoryPrefix, line)) {
+        passCount++;
+        MarkDeletedLine(lineNumber);
+      }
     }
     if (passCount == 0) return;
     RewindStream(list);

@@ -6,6 +6,9 @@
 
 enum {
   LIST_LINE_SIZE = 520,      // one read of a list-file line
+  // Reads of the list whose deletion is remembered across passes; entries
+  // on later lines are tried in every pass.
+  DELETED_TABLE_LINES = 65536,
   DDE_COMMAND_SIZE = 512,
   COMMAND_LINE_SIZE = 512,
   SCRIPT_PIECE_SIZE = 2048,  // one composed piece, paths with "%" doubled

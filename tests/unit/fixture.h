@@ -7,14 +7,21 @@
 #include <gtest/gtest.h>
 
 #include "platform/host/sim.h"
+#include "settings/settings.h"
 
 class SimTest : public ::testing::Test {
  protected:
-  void SetUp() override { SimReset(); }
+  // A fresh process as well: the settings root is process-wide and starts
+  // on the user's.
+  void SetUp() override {
+    SimReset();
+    SelectSettingsRoot(HKEY_CURRENT_USER);
+  }
   void TearDown() override {
     EXPECT_EQ(SimOpenHandleCount(), 0) << SimOpenHandleReport();
     EXPECT_EQ(SimPendingAnswers(), 0) << "scripted answers left unused";
     for (const std::string &problem : SimProblems()) ADD_FAILURE() << problem;
+    SelectSettingsRoot(HKEY_CURRENT_USER);
   }
 };
 

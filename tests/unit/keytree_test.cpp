@@ -13,17 +13,7 @@ const HKEY kUser = HKEY_CURRENT_USER;
 const HKEY kMachine = HKEY_LOCAL_MACHINE;
 using Names = std::vector<std::string>;
 
-class KeyTree : public SimTest {
- protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    SelectSettingsRoot(kUser);
-  }
-  void TearDown() override {
-    SelectSettingsRoot(kUser);
-    SimTest::TearDown();
-  }
-};
+class KeyTree : public SimTest {};
 
 long Opens() { return std::count(SimCalls().begin(), SimCalls().end(), "RegOpenKeyExA"); }
 

@@ -12,18 +12,7 @@ namespace {
 const HKEY kUser = HKEY_CURRENT_USER;
 const HKEY kMachine = HKEY_LOCAL_MACHINE;
 
-// The root is process-wide: every test starts and ends on the user's.
-class Settings : public SimTest {
- protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    SelectSettingsRoot(kUser);
-  }
-  void TearDown() override {
-    SelectSettingsRoot(kUser);
-    SimTest::TearDown();
-  }
-};
+class Settings : public SimTest {};
 
 std::vector<BYTE> Stored(HKEY root, const char *path, const char *name, DWORD *type = nullptr) {
   std::vector<BYTE> data;

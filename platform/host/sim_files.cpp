@@ -291,6 +291,12 @@ Located Locate(const char *path) {
   where.parent = dir;
   where.name = parsed.parts.back();
   where.node = FindChild(dir, where.name);
+  // A separator at the end names a directory: a file there is not found
+  // under that name, so nothing opens, changes or deletes it.
+  if (where.trailingSeparator && where.node && !where.node->directory) {
+    where.node = nullptr;
+    where.error = ERROR_BAD_NAME;
+  }
   return where;
 }
 
@@ -624,10 +630,6 @@ DWORD GetFileAttributesA(LPCSTR path) {
     SimSetLastError(where.error ? where.error : ERROR_FILE_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (where.trailingSeparator && !where.node->directory) {
-    SimSetLastError(ERROR_BAD_NAME);
-    return INVALID_FILE_ATTRIBUTES;
-  }
   return where.node->attributes ? where.node->attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
@@ -891,6 +893,11 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   Node *node = where.node;
   bool creates = !node && (creation == CREATE_NEW || creation == CREATE_ALWAYS ||
                            creation == OPEN_ALWAYS_);
+  // Nor is a file made under a name that ends with a separator.
+  if (!node && creates && where.trailingSeparator) {
+    SimSetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
   bool truncates = node && (creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING_);
   if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING_) {
     SimSetLastError(ERROR_INVALID_PARAMETER);
@@ -962,6 +969,7 @@ FileStream *OpenStream(const char *path, const char *mode) {
     if (IsRefused(where.fullPath, where.parent, where.name)) return nullptr;
     if (node && !SharingAllows(node, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE))
       return nullptr;
+    if (!node && where.trailingSeparator) return nullptr;
     if (!node) node = AddChild(where.parent, where.name, false, FILE_ATTRIBUTE_ARCHIVE);
     node->bytes.clear();
   }

@@ -147,11 +147,13 @@ Listing ReadListing(const std::string &list) {
   return listing;
 }
 
-std::string Resolve(const std::string &path) {
+// The full path an entry names, and whether it names only a directory:
+// "b\" is the directory b, never the file b.
+std::string Resolve(const std::string &path, bool *directoryOnly) {
   char full[MAX_PATH];
   DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
   if (length == 0 || length >= MAX_PATH) return "";
-  // "b\" names b as well, whatever b is.
+  *directoryOnly = length > 3 && full[length - 1] == '\\';
   while (length > 3 && full[length - 1] == '\\') length--;
   return Lower(std::string(full, length));
 }
@@ -217,10 +219,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
   fuzz::CheckSimulationClean("after the uninstallation");
 
   const Listing listing = ReadListing(list);
-  std::set<std::string> listedPaths;
+  std::set<std::string> listedFiles, listedDirectories;
   for (const std::string &entry : listing.names) {
-    std::string resolved = Resolve(kPrefix + entry);
-    if (!resolved.empty()) listedPaths.insert(resolved);
+    bool directoryOnly = false;
+    std::string resolved = Resolve(kPrefix + entry, &directoryOnly);
+    if (resolved.empty()) continue;
+    listedDirectories.insert(resolved);
+    if (!directoryOnly) listedFiles.insert(resolved);
   }
 
   // Nothing outside the program directory is deleted, but for the group
@@ -229,8 +234,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     std::string path = Lower(deletion.path);
     if (StartsWith(path, Lower(kGroupFolder))) continue;
     FUZZ_CHECK(StartsWith(path, Lower(kPrefix)), "deleted outside: " + deletion.path);
-    FUZZ_CHECK(path == Lower(kList) || listedPaths.count(path),
-               "deleted without being listed: " + deletion.path);
+    const std::set<std::string> &listed = deletion.directory ? listedDirectories : listedFiles;
+    FUZZ_CHECK(path == Lower(kList) || listed.count(path),
+               "deleted without being listed as such: " + deletion.path);
   }
   FUZZ_CHECK(OutsideSnapshot() == outsideBefore,
              "an entry outside the program directory was deleted or changed");

@@ -139,6 +139,81 @@ TEST_F(FilesSim, DeletionsAreRefusedWhereWindowsRefusesThem) {
   EXPECT_TRUE(DeleteFileA("C:\\P\\open.txt"));
 }
 
+// A name that ends with a separator names a directory. Measured under Wine:
+// every call on "file\" fails with ERROR_INVALID_NAME and leaves the file as
+// it was (Wine's GetFileAttributesA says ERROR_PATH_NOT_FOUND instead; it
+// fails all the same), nothing is made under such a name, and "file\." is
+// the file again.
+TEST_F(FilesSim, ANameEndingInASeparatorNeverReachesAFile) {
+  SimAddFile("C:\\P\\f.txt", "kept", FILE_ATTRIBUTE_HIDDEN);
+  SimAddDirectory("C:\\P\\d", FILE_ATTRIBUTE_READONLY);
+  SimSetCurrentDirectory("C:\\P");
+
+  struct Call {
+    const char *name;
+    bool (*fails)(const char *path);  // true when the call failed
+  };
+  const Call calls[] = {
+      {"GetFileAttributesA", [](const char *path) {
+         return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+       }},
+      {"SetFileAttributesA", [](const char *path) { return !SetFileAttributesA(path, 0); }},
+      {"DeleteFileA", [](const char *path) { return !DeleteFileA(path); }},
+      {"RemoveDirectoryA", [](const char *path) { return !RemoveDirectoryA(path); }},
+      {"SetCurrentDirectoryA", [](const char *path) { return !SetCurrentDirectoryA(path); }},
+      {"CreateFileA OPEN_EXISTING", [](const char *path) {
+         HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+         return h == INVALID_HANDLE_VALUE;
+       }},
+      {"CreateFileA CREATE_ALWAYS", [](const char *path) {
+         HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+         if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+         return h == INVALID_HANDLE_VALUE;
+       }},
+      {"OpenStream rb", [](const char *path) {
+         FileStream *stream = OpenStream(path, "rb");
+         if (stream) CloseStream(stream);
+         return stream == nullptr;
+       }},
+      {"OpenStream wb", [](const char *path) {
+         FileStream *stream = OpenStream(path, "wb");
+         if (stream) CloseStream(stream);
+         return stream == nullptr;
+       }},
+  };
+  for (const char *path : {"C:\\P\\f.txt\\", "f.txt\\\\", "C:/P/f.txt/"}) {
+    for (const Call &call : calls) {
+      SimSetLastError(0);
+      EXPECT_TRUE(call.fails(path)) << call.name << " " << path;
+      // The runtime's streams report through errno, not the last error.
+      if (std::string(call.name).rfind("OpenStream", 0) != 0) {
+        EXPECT_EQ(GetLastError(), (DWORD)123 /* ERROR_INVALID_NAME */) << call.name << " " << path;
+      }
+    }
+  }
+  EXPECT_TRUE(SimDeletions().empty());
+  EXPECT_EQ(SimReadFile("C:\\P\\f.txt"), "kept");
+  EXPECT_EQ(SimFileAttributes("C:\\P\\f.txt"), (DWORD)FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_EQ(SimCurrentDirectory(), "C:\\P");
+
+  // Nothing is made under such a name either.
+  for (const Call &call : calls) EXPECT_TRUE(call.fails("C:\\P\\new.txt\\")) << call.name;
+  EXPECT_EQ(SimListTree("C:\\P"), (std::vector<std::string>{"C:\\P\\d\\", "C:\\P\\f.txt"}));
+
+  // A directory answers to its name with the separator.
+  EXPECT_EQ(GetFileAttributesA("d\\"), (DWORD)(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(SetFileAttributesA("d\\", 0));
+  EXPECT_TRUE(SetCurrentDirectoryA("d\\"));
+  EXPECT_TRUE(SetCurrentDirectoryA("..\\"));
+  EXPECT_TRUE(RemoveDirectoryA("C:\\P\\d\\"));
+  // A dot after the separator takes the name back to the file.
+  EXPECT_TRUE(DeleteFileA("f.txt\\."));
+  ASSERT_EQ(SimDeletions().size(), 2u);
+  EXPECT_EQ(SimDeletions()[1].path, "C:\\P\\f.txt");
+}
+
 TEST_F(FilesSim, AJunctionLeadsOutsideItsDirectory) {
   SimAddFile("C:\\Users\\me\\Documents\\letter.doc", "dear");
   SimMakeJunction("C:\\Program Files\\Zelk\\docs", "C:\\Users\\me\\Documents");

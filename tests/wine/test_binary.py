@@ -13,7 +13,13 @@ DYNAMIC_BASE = 0x40
 NX_COMPAT = 0x100
 RT_ICON, RT_STRING, RT_GROUP_ICON = 3, 6, 14
 
+MAX_SIZE = 24 * 1024
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll"}
+# What shell32 exports by name on every platform family: the Windows 95
+# family's exports some of its functions (ILFree among them) by ordinal only,
+# and a program that imports one of those by name does not load there.
+SHELL32_BY_NAME_EVERYWHERE = {"SHGetSpecialFolderLocation", "SHGetPathFromIDListA",
+                              "SHGetMalloc"}
 TEXTS = {
     200: "Uninstall ZELK",
     201: "Uninstall completed",
@@ -70,6 +76,27 @@ class PeFile:
             if not (lookup or name or thunks):
                 return names
             names.append(self.c_string(name))
+            at += 20
+
+    def imports(self):
+        """{dll name: [function name, or ordinal as an int]} of the import table."""
+        rva, _ = self.directories[1]
+        table, at = {}, self.offset(rva)
+        while True:
+            lookup, _, _, name, thunks = struct.unpack_from("<IIIII", self.data, at)
+            if not (lookup or name or thunks):
+                return table
+            functions, entry = [], self.offset(lookup or thunks)
+            while True:
+                thunk = self.u32(entry)
+                if not thunk:
+                    break
+                if thunk & 0x80000000:
+                    functions.append(thunk & 0xFFFF)
+                else:
+                    functions.append(self.c_string(thunk + 2))  # past the hint
+                entry += 4
+            table[self.c_string(name)] = functions
             at += 20
 
     def resources(self):
@@ -135,6 +162,18 @@ class BinaryTest(unittest.TestCase):
         self.assertLessEqual(dlls, ALLOWED_DLLS)
         # The command line and the message boxes cannot do without these.
         self.assertLessEqual({"kernel32.dll", "user32.dll"}, dlls)
+
+    def test_small_enough_as_built(self):
+        size = len(self.pe.data)
+        self.assertLessEqual(size, MAX_SIZE, f"{size} bytes")
+
+    def test_shell32_functions_load_on_every_platform_family(self):
+        imports = {dll.lower(): functions for dll, functions in self.pe.imports().items()}
+        shell = imports.get("shell32.dll", [])
+        self.assertEqual([], [f for f in shell if isinstance(f, int)], "imported by ordinal")
+        self.assertLessEqual(set(shell), SHELL32_BY_NAME_EVERYWHERE)
+        # The Programs folder lookup cannot do without it.
+        self.assertIn("SHGetSpecialFolderLocation", shell)
 
     def test_string_table_holds_exactly_the_five_texts_language_neutral(self):
         blocks = self.resources[RT_STRING]

@@ -39,6 +39,9 @@ DLL_OVERRIDES = "mscoree,mshtml=;winedbg.exe=d"
 
 READY_STAMP = ".zelk-prefix-ready"
 
+# Where the harness keeps its own files inside the prefix.
+TOOLS_DIR = r"C:\zelk-harness"
+
 # What a program prints when Wine's desktop process could not start for it.
 DESKTOP_FAILED = "The explorer process failed to start"
 
@@ -386,6 +389,68 @@ def parse_reg_query(text):
     return values, subkeys
 
 
+class Keys(dict):
+    """Registry paths compare without regard to case, as the registry's do."""
+
+    def __init__(self, items=()):
+        super().__init__()
+        for key, value in dict(items).items():
+            self[key] = value
+
+    def __setitem__(self, key, value):
+        super().__setitem__(key.lower(), value)
+
+    def __getitem__(self, key):
+        return super().__getitem__(key.lower())
+
+    def __contains__(self, key):
+        return super().__contains__(key.lower())
+
+    def __delitem__(self, key):
+        super().__delitem__(key.lower())
+
+    def get(self, key, default=None):
+        return super().get(key.lower(), default)
+
+
+def parse_reg_export(text):
+    """A `reg export` file as Keys {key: {value name: (type, data)}}, with
+    the roots shortened to HKCU and HKLM; the default value is named ''."""
+    roots = {"HKEY_CURRENT_USER": "HKCU", "HKEY_LOCAL_MACHINE": "HKLM"}
+    lines, pending = [], ""
+    for line in text.splitlines():
+        if line.endswith("\\") and not line.rstrip().endswith('"'):
+            pending += line[:-1].strip()
+            continue
+        lines.append(pending + line.strip() if pending else line)
+        pending = ""
+    tree, values = Keys(), None
+    for line in lines:
+        if line.startswith("[") and line.endswith("]"):
+            root, _, rest = line[1:-1].partition("\\")
+            values = {}
+            tree[roots.get(root, root) + "\\" + rest] = values
+        elif values is not None and line.startswith(('"', "@")):
+            if line.startswith("@"):
+                name, raw = "", line[2:]
+            else:
+                end = 1
+                while line[end] != '"':
+                    end += 2 if line[end] == "\\" else 1
+                name = line[1:end].replace('\\"', '"').replace("\\\\", "\\")
+                raw = line[end + 2:]
+            if raw.startswith('"'):
+                data = raw[1:-1].replace('\\"', '"').replace("\\\\", "\\")
+                values[name] = ("REG_SZ", data)
+            elif raw.startswith("dword:"):
+                values[name] = ("REG_DWORD", int(raw[6:], 16))
+            else:
+                kind, _, hexdata = raw.partition(":")
+                data = bytes(int(b, 16) for b in hexdata.split(",") if b)
+                values[name] = ({"hex": "REG_BINARY"}.get(kind, kind), data)
+    return tree
+
+
 class Session:
     """A prefix, held locked, with a display and a running wineserver."""
 
@@ -570,6 +635,27 @@ class Session:
         args = ["delete", key] + (["/v", name] if name is not None else [])
         return self.reg(*args, "/f")[0] == 0
 
+    def reg_export(self, key):
+        """Keys {key: {name: (type, data)}} of key and its subkeys, from
+        `reg export` (exact types and data); empty when key is absent."""
+        target = TOOLS_DIR + r"\export.reg"
+        path = self.unix_path(target)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.exists(path):
+            os.remove(path)
+        code, _ = self.reg("export", key, target, "/y")
+        if code != 0 or not os.path.exists(path):
+            return Keys()
+        with open(path, "rb") as handle:
+            text = handle.read().decode("utf-16")
+        os.remove(path)
+        return parse_reg_export(text)
+
+    def uninstaller_list(self):
+        """Add/Remove Programs as `wine uninstaller --list` prints it:
+        one line per entry, KEYNAME|||DisplayName."""
+        return self.run(["uninstaller", "--list"], label="uninstaller --list").stdout
+
     def set_windows_version(self, version="win95", program="uninstall.exe"):
         self.reg_add(rf"HKCU\Software\Wine\AppDefaults\{program}", "Version", version)
 
@@ -608,6 +694,22 @@ class Session:
     def read_file(self, windows_path):
         with open(self.unix_path(windows_path), "rb") as handle:
             return handle.read()
+
+    def write_file(self, windows_path, data):
+        path = self.unix_path(windows_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as handle:
+            handle.write(data)
+        return path
+
+    def run_line(self, line, timeout=RUN_TIMEOUT, label=None, encoding="ascii"):
+        """Runs a command line exactly as written, quotes and blanks included,
+        through a batch file for Wine's command processor (wine's own
+        argument handling would requote it). The result's exit code is the
+        last program's."""
+        script = TOOLS_DIR + r"\line.bat"
+        self.write_file(script, line.encode(encoding) + b"\r\n")
+        return self.run(["cmd", "/c", script], timeout=timeout, label=label or line)
 
     def install(self, windows_path, source=None):
         """Copies a program (uninstall.exe by default) to C:\\... in the prefix."""

@@ -1,0 +1,196 @@
+// Times the program's own deletion passes and key-branch erase inside the
+// process, so that process start-up (slow under emulation) is not counted.
+//
+//   bench_passes passes LIST PREFIX   DeleteListedEntries on the list
+//   bench_passes single LIST PREFIX   one call per line, no attributes read
+//                                     or cleared; lines ending in a
+//                                     backslash are directories
+//   bench_passes erase flat|nested N  makes N keys below HKCU\Software\Zelk
+//                                     (not timed), then EraseKeyBranch
+//
+// Prints one line: "passes=P calls=C ms=T". The calls are those of the
+// file system (attributes read and set, deletions) or of the registry
+// (open, enumerate, delete, close), counted by redirecting this program's
+// own import table; the passes are the list's rewinds plus one, or the
+// erase's opens of the branch itself.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "settings/keytree.h"
+#include "settings/settings.h"
+#include "uninstall/uninstall.h"
+
+namespace {
+
+long calls, passes;
+
+// Replaces one imported function of this executable; answers the original.
+void *Redirect(const char *dll, const char *function, void *replacement) {
+  BYTE *base = (BYTE *)GetModuleHandleA(0);
+  IMAGE_NT_HEADERS *nt = (IMAGE_NT_HEADERS *)(base + ((IMAGE_DOS_HEADER *)base)->e_lfanew);
+  IMAGE_DATA_DIRECTORY imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (IMAGE_IMPORT_DESCRIPTOR *d = (IMAGE_IMPORT_DESCRIPTOR *)(base + imports.VirtualAddress);
+       d->Name; d++) {
+    if (lstrcmpiA((const char *)(base + d->Name), dll) != 0) continue;
+    IMAGE_THUNK_DATA *names = (IMAGE_THUNK_DATA *)(base + d->OriginalFirstThunk);
+    IMAGE_THUNK_DATA *slots = (IMAGE_THUNK_DATA *)(base + d->FirstThunk);
+    for (; names->u1.AddressOfData; names++, slots++) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      IMAGE_IMPORT_BY_NAME *byName = (IMAGE_IMPORT_BY_NAME *)(base + names->u1.AddressOfData);
+      if (lstrcmpA((const char *)byName->Name, function) != 0) continue;
+      DWORD protection;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+      void *original = (void *)slots->u1.Function;
+      slots->u1.Function = (DWORD_PTR)replacement;
+      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+      return original;
+    }
+  }
+  printf("cannot redirect %s!%s\n", dll, function);
+  ExitProcess(2);
+}
+
+// One counting stand-in per imported function: the original's pointer
+// and a function that counts and calls it.
+#define COUNTED(result, name, params, args)                 \
+  result(WINAPI * Real##name) params;                       \
+  result WINAPI Counted##name params {                      \
+    calls++;                                                \
+    return Real##name args;                                 \
+  }
+COUNTED(DWORD, GetFileAttributesA, (LPCSTR p), (p))
+COUNTED(BOOL, SetFileAttributesA, (LPCSTR p, DWORD a), (p, a))
+COUNTED(BOOL, DeleteFileA, (LPCSTR p), (p))
+COUNTED(BOOL, RemoveDirectoryA, (LPCSTR p), (p))
+COUNTED(LONG, RegEnumKeyExA,
+        (HKEY k, DWORD i, LPSTR n, LPDWORD l, LPDWORD r, LPSTR c, LPDWORD cl, PFILETIME t),
+        (k, i, n, l, r, c, cl, t))
+COUNTED(LONG, RegDeleteKeyA, (HKEY k, LPCSTR s), (k, s))
+COUNTED(LONG, RegCloseKey, (HKEY k), (k))
+#undef COUNTED
+
+LONG(WINAPI *RealRegOpenKeyExA)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
+LONG WINAPI CountedRegOpenKeyExA(HKEY k, LPCSTR s, DWORD o, REGSAM a, PHKEY r) {
+  calls++;
+  if (s && lstrcmpiA(s, "Software\\Zelk") == 0) passes++;
+  return RealRegOpenKeyExA(k, s, o, a, r);
+}
+
+int(__cdecl *RealFseek)(FILE *, long, int);
+int __cdecl CountedFseek(FILE *f, long o, int w) {
+  passes++;
+  return RealFseek(f, o, w);
+}
+
+template <typename F>
+void Count(const char *dll, const char *function, F replacement, F *original) {
+  *original = (F)Redirect(dll, function, (void *)replacement);
+}
+
+void CountFileCalls() {
+  Count("kernel32.dll", "GetFileAttributesA", CountedGetFileAttributesA, &RealGetFileAttributesA);
+  Count("kernel32.dll", "SetFileAttributesA", CountedSetFileAttributesA, &RealSetFileAttributesA);
+  Count("kernel32.dll", "DeleteFileA", CountedDeleteFileA, &RealDeleteFileA);
+  Count("kernel32.dll", "RemoveDirectoryA", CountedRemoveDirectoryA, &RealRemoveDirectoryA);
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return (double)(to.QuadPart - from.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+}
+
+int RunPasses(const char *listPath, const char *prefix) {
+  CountFileCalls();
+  Count("msvcrt.dll", "fseek", CountedFseek, &RealFseek);
+  FileStream *list = OpenStream(listPath, "rb");
+  if (!list) return printf("cannot open %s\n", listPath), 1;
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  DeleteListedEntries(list, prefix);
+  QueryPerformanceCounter(&end);
+  CloseStream(list);
+  printf("passes=%ld calls=%ld ms=%.1f\n", passes + 1, calls, Milliseconds(start, end));
+  return 0;
+}
+
+// The least any uninstaller can do: the list in an order that lets every
+// entry go at its first attempt, one call each.
+int RunSinglePass(const char *listPath, const char *prefix) {
+  CountFileCalls();
+  FileStream *list = OpenStream(listPath, "rb");
+  if (!list) return printf("cannot open %s\n", listPath), 1;
+  char line[LIST_LINE_SIZE], path[MAX_PATH];
+  long failed = 0;
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  while (ReadStreamLine(line, sizeof line, list)) {
+    TrimLineEnd(line);
+    size_t length = strlen(line);
+    if (length == 0) continue;
+    int directory = line[length - 1] == '\\';
+    if (directory) line[length - 1] = '\0';
+    if (FormatText(path, sizeof path, "%s%s", prefix, line) < 0) continue;
+    if (!(directory ? RemoveDirectoryA(path) : DeleteFileA(path))) failed++;
+  }
+  QueryPerformanceCounter(&end);
+  CloseStream(list);
+  printf("passes=1 calls=%ld ms=%.1f failed=%ld\n", calls, Milliseconds(start, end), failed);
+  return failed ? 1 : 0;
+}
+
+int RunErase(int nested, long count) {
+  HKEY key;
+  char path[BRANCH_PATH_SIZE];
+  // Breadth first, ten to a key, as the host benchmark makes them.
+  for (long i = 0; i < count; i++) {
+    if (nested) {
+      // Key i (from 0) is child i % 10 of key i / 10 - 1, or of the
+      // product key for the first ten.
+      char relative[BRANCH_PATH_SIZE] = "";
+      long chain[16];
+      int depth = 0;
+      for (long k = i; depth < 16; k = k / 10 - 1) {
+        chain[depth++] = k % 10;
+        if (k < 10) break;
+      }
+      for (int d = depth - 1; d >= 0; d--) {
+        size_t used = strlen(relative);
+        FormatText(relative + used, (int)(sizeof relative - used), "\\K%ld", chain[d]);
+      }
+      FormatText(path, sizeof path, "Software\\Zelk%s", relative);
+    } else {
+      FormatText(path, sizeof path, "Software\\Zelk\\Key%ld", i);
+    }
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0) !=
+        ERROR_SUCCESS)
+      return printf("cannot create %s\n", path), 1;
+    RegCloseKey(key);
+  }
+  Count("advapi32.dll", "RegOpenKeyExA", CountedRegOpenKeyExA, &RealRegOpenKeyExA);
+  Count("advapi32.dll", "RegEnumKeyExA", CountedRegEnumKeyExA, &RealRegEnumKeyExA);
+  Count("advapi32.dll", "RegDeleteKeyA", CountedRegDeleteKeyA, &RealRegDeleteKeyA);
+  Count("advapi32.dll", "RegCloseKey", CountedRegCloseKey, &RealRegCloseKey);
+  SelectSettingsRoot(HKEY_CURRENT_USER);
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  EraseKeyBranch("Software\\Zelk");
+  QueryPerformanceCounter(&end);
+  LONG left = RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Zelk", 0, KEY_READ, &key);
+  if (left == ERROR_SUCCESS) RegCloseKey(key);
+  printf("passes=%ld calls=%ld ms=%.1f%s\n", passes, calls, Milliseconds(start, end),
+         left == ERROR_SUCCESS ? " left=yes" : "");
+  return left == ERROR_SUCCESS ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 4 && strcmp(argv[1], "passes") == 0) return RunPasses(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "single") == 0) return RunSinglePass(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "erase") == 0)
+    return RunErase(strcmp(argv[2], "nested") == 0, atol(argv[3]));
+  printf("usage: bench_passes passes|single LIST PREFIX | erase flat|nested N\n");
+  return 2;
+}

@@ -602,6 +602,34 @@ class Session:
             _stop_process(xwd, grace=5)
         return path
 
+    def window_visible(self, window):
+        code, out = self._xdotool("search", "--onlyvisible", "--maxdepth", "1",
+                                  "--name", "")
+        return code == 0 and window in out.split()
+
+    def screenshot_drawn(self, name, window=None, timeout=30):
+        """A screenshot once the window (if given) is mapped and the screen
+        is no longer blank: under qemu a box is found some time before it
+        is drawn. Returns its path, or None if nothing was drawn in time
+        (the last, blank, shot is kept all the same)."""
+        deadline = time.monotonic() + timeout
+        while window is not None and not self.window_visible(window):
+            if time.monotonic() > deadline:
+                break
+            time.sleep(0.3)
+        while True:
+            path = self.screenshot(name)
+            code, out = _run_tool(["convert", path, "-format", "%[fx:standard_deviation]",
+                                   "info:"], env=self.env())
+            with contextlib.suppress(ValueError):
+                if code == 0 and float(out) > 0:
+                    # Mapped with its background first; the text follows.
+                    time.sleep(2)
+                    return self.screenshot(name)
+            if time.monotonic() > deadline:
+                return None
+            time.sleep(1)
+
     # -- registry (through Wine's own reg.exe)
 
     def reg(self, *args):

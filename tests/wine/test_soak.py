@@ -138,9 +138,11 @@ class SoakTest(harness.WineTestCase):
         self.assertEqual(result.exit_code, 0)
 
     def uninstall(self):
-        running = self.wine.start(["uninstaller", "--remove", "ZELK manager"],
-                                  debug="+msgbox", label="uninstall")
-        window = self.wine.wait_for_window(TITLE, timeout=120, running=running)
+        # Twenty starts make a start that Wine's desktop process does not
+        # survive under qemu likely; such a start is retried.
+        running, window = self.wine.start_for_window(
+            ["uninstaller", "--remove", "ZELK manager"], TITLE, debug="+msgbox",
+            label="uninstall", timeout=120)
         self.assertIsNotNone(window, "no box captioned " + TITLE)
         self.wine.press_key(window, "y")
         running.wait(120)

@@ -45,6 +45,17 @@ TOOLS_DIR = r"C:\zelk-harness"
 # What a program prints when Wine's desktop process could not start for it.
 DESKTOP_FAILED = "The explorer process failed to start"
 
+# The sample product of the uninstall cases, relative to its directory. Its
+# list names the directories before what they hold, with CR LF, trailing
+# blanks and tabs, blank lines, a duplicate, a missing entry and no final
+# line end.
+SAMPLE_FILES = ["zelk.exe", r"Doc\manual.txt", r"Doc\Deep\notes.txt", "Read me.txt",
+                "readonly.dat", "hidden.dat"]
+SAMPLE_DIRECTORIES = ["Doc", r"Doc\Deep"]
+SAMPLE_LIST = (b"Doc\r\nDoc\\Deep \t\r\n\r\n   \r\nDoc\\Deep\\notes.txt\t\t\r\n"
+               b"Doc\\manual.txt\r\nzelk.exe  \r\nzelk.exe\r\nmissing.txt\r\n\n"
+               b"readonly.dat\r\nhidden.dat\r\nRead me.txt")
+
 
 class HarnessError(Exception):
     pass
@@ -738,6 +749,19 @@ class Session:
         script = TOOLS_DIR + r"\line.bat"
         self.write_file(script, line.encode(encoding) + b"\r\n")
         return self.run(["cmd", "/c", script], timeout=timeout, label=label or line)
+
+    def write_sample_product(self, product_dir, list_bytes=None):
+        """The sample product's files (SAMPLE_FILES, one byte each) under a
+        program directory of the prefix, and its list file unless
+        list_bytes is None."""
+        for relative in SAMPLE_FILES:
+            target = self.unix_path(product_dir + "\\" + relative)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            with open(target, "wb") as handle:
+                handle.write(b"x")
+        if list_bytes is not None:
+            with open(self.unix_path(product_dir + r"\Uninstall.lst"), "wb") as handle:
+                handle.write(list_bytes)
 
     def install(self, windows_path, source=None):
         """Copies a program (uninstall.exe by default) to C:\\... in the prefix."""

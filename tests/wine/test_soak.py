@@ -34,15 +34,8 @@ CONFIRMATION = "Continue with uninstall ZELK"
 SELF_REMOVAL_TIMEOUT = 240  # wait mode, the attempts and cmd itself, under qemu
 PROCESS_TIMEOUT = 60
 
-# The sample product, relative to its directory. The list names the
-# directories before what they hold, with CR LF, trailing blanks and tabs,
-# blank lines, a duplicate, a missing entry and no final line end.
-FILES = ["zelk.exe", r"Doc\manual.txt", r"Doc\Deep\notes.txt", "Read me.txt",
-         "readonly.dat", "hidden.dat"]
-DIRECTORIES = ["Doc", r"Doc\Deep"]
-LIST = (b"Doc\r\nDoc\\Deep \t\r\n\r\n   \r\nDoc\\Deep\\notes.txt\t\t\r\n"
-        b"Doc\\manual.txt\r\nzelk.exe  \r\nzelk.exe\r\nmissing.txt\r\n\n"
-        b"readonly.dat\r\nhidden.dat\r\nRead me.txt")
+FILES = harness.SAMPLE_FILES
+DIRECTORIES = harness.SAMPLE_DIRECTORIES
 
 
 def our_processes(prefix):
@@ -114,13 +107,7 @@ class SoakTest(harness.WineTestCase):
 
     def install(self):
         self.wine.install(EXE)
-        for relative in FILES:
-            target = self.path(relative)
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as handle:
-                handle.write(b"x")
-        with open(self.path("Uninstall.lst"), "wb") as handle:
-            handle.write(LIST)
+        self.wine.write_sample_product(PRODUCT_DIR, harness.SAMPLE_LIST)
         group = self.wine.unix_path(PROGRAMS) + "/" + GROUP
         os.makedirs(group, exist_ok=True)
         with open(group + "/ZELK.lnk", "wb") as handle:

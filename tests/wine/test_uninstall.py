@@ -23,14 +23,8 @@ MACHINE_KEY = r"HKLM\Software\Zelk"
 TITLE = "Uninstall ZELK"
 SELF_REMOVAL_TIMEOUT = 240  # wait mode, five attempts and cmd itself, under qemu
 
-# Files of the sample product, relative to its directory; the list names
-# them in a bad order (directories first), with CR LF, trailing blanks and
-# tabs, blank lines, a duplicate, a missing entry and no final line end.
-FILES = ["zelk.exe", r"Doc\manual.txt", r"Doc\Deep\notes.txt", "Read me.txt",
-         "readonly.dat", "hidden.dat"]
-LIST = (b"Doc\r\nDoc\\Deep \t\r\n\r\n   \r\nDoc\\Deep\\notes.txt\t\t\r\n"
-        b"Doc\\manual.txt\r\nzelk.exe  \r\nzelk.exe\r\nmissing.txt\r\n\n"
-        b"readonly.dat\r\nhidden.dat\r\nRead me.txt")
+FILES = harness.SAMPLE_FILES
+LIST = harness.SAMPLE_LIST
 
 
 class UninstallTest(harness.WineTestCase):
@@ -58,14 +52,7 @@ class UninstallTest(harness.WineTestCase):
         """The product, its group folder and its registry entries."""
         exe = self.product_dir + r"\uninstall.exe"
         self.wine.install(exe)
-        for relative in FILES:
-            target = self.path(relative)
-            os.makedirs(os.path.dirname(target), exist_ok=True)
-            with open(target, "wb") as handle:
-                handle.write(b"x")
-        if list_bytes is not None:
-            with open(self.path("Uninstall.lst"), "wb") as handle:
-                handle.write(list_bytes)
+        self.wine.write_sample_product(self.product_dir, list_bytes)
         group = self.wine.unix_path(PROGRAMS) + "/" + GROUP
         os.makedirs(group + ("/Tools" if hold_subfolder else ""), exist_ok=True)
         with open(group + "/ZELK.lnk", "wb") as handle:

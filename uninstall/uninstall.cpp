@@ -41,18 +41,43 @@ void TrimLineEnd(char *line) {
   }
 }
 
+// The directory levels of the last entry that were found to be no links.
+// A list names the entries of one directory together, so the next entry
+// mostly has the same levels: reading them again for each entry made more
+// calls than the deletions themselves. A deletion never changes the levels
+// of the entry it deletes, so only something outside this process could;
+// the levels are forgotten at each pass to keep that window short. A link
+// that was there when the pass began is always found.
+static char CheckedLevels[MAX_PATH];
+static int CheckedLength;  // up to and including the separator after the last checked level
+
+static void ForgetCheckedLevels(void) { CheckedLength = 0; }
+
 // A directory on the way that is a junction or a symbolic link could lead
 // the deletion out of the program directory.
 static int PassesThroughLink(const char *fullPath, int prefixLength) {
+  int same = 0;
+  while (same < CheckedLength && fullPath[same] == CheckedLevels[same]) same++;
   char partial[MAX_PATH];
+  int checkedUpTo = prefixLength;  // the levels before this are known plain
+  int allPlain = 1;
   for (int i = prefixLength; fullPath[i]; i++) {
     if (!IsSeparator(fullPath[i])) continue;
-    memcpy(partial, fullPath, (size_t)i);
-    partial[i] = '\0';
-    DWORD attributes = GetFileAttributesA(partial);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-      return 1;
+    if (i >= same) {
+      memcpy(partial, fullPath, (size_t)i);
+      partial[i] = '\0';
+      DWORD attributes = GetFileAttributesA(partial);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ForgetCheckedLevels();
+        return 1;
+      }
+      // A level that cannot be read now might become a link later.
+      if (attributes == INVALID_FILE_ATTRIBUTES) allPlain = 0;
+    }
+    if (allPlain) checkedUpTo = i + 1;
   }
+  memcpy(CheckedLevels, fullPath, (size_t)checkedUpTo);
+  CheckedLength = checkedUpTo;
   return 0;
 }
 
@@ -105,6 +130,7 @@ void DeleteListedEntries(FileStream *list, const char *directoryPrefix) {
   memset(DeletedLines, 0, sizeof DeletedLines);
   for (;;) {
     int passCount = 0;
+    ForgetCheckedLevels();
     int insideLongLine = 0;
     int complete;
     // Counts every read, so that a line has the same number in each pass;

@@ -4,6 +4,7 @@
 #ifndef ZELK_HOST_SIM_H
 #define ZELK_HOST_SIM_H
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,6 +31,11 @@ long SimCallCount();
 
 // Fault injection by name: every call of that function fails while set.
 void SimFailCall(const std::string &function, bool fail);
+
+// Runs before each call the program makes, with the call's name: for what
+// another process does meanwhile. The hook may use the helpers below, not
+// the program's calls. Cleared by SimReset.
+void SimBeforeEachCall(std::function<void(const std::string &function)> hook);
 
 // Handles of any kind (registry keys, find handles, streams, kernel
 // handles, DDE instances and conversations) still open.
@@ -157,6 +163,9 @@ void SimAddFile(const std::string &path, const std::string &bytes = "",
 // A directory whose contents are those of `target`, as a junction shows
 // them: paths through it reach the target.
 void SimMakeJunction(const std::string &path, const std::string &target);
+// Takes an entry and everything below it away, as another process would:
+// no deletion is recorded. Throws when nothing is there.
+void SimRemoveTree(const std::string &path);
 bool SimPathExists(const std::string &path);
 DWORD SimFileAttributes(const std::string &path);  // INVALID_FILE_ATTRIBUTES
 std::string SimReadFile(const std::string &path);   // throws when no file

@@ -14,6 +14,7 @@ bool failPersistent;
 std::map<std::string, bool> failByName;
 std::vector<std::string> problems;
 DWORD lastError;
+std::function<void(const std::string &)> beforeEachCall;
 }  // namespace
 
 void SimReset() {
@@ -25,6 +26,7 @@ void SimReset() {
   failByName.clear();
   problems.clear();
   lastError = 0;
+  beforeEachCall = nullptr;
   SimResetProcess();
   SimResetRegistry();
   SimResetFiles();
@@ -44,7 +46,12 @@ long SimCallCount() { return callCount; }
 
 void SimFailCall(const std::string &function, bool fail) { failByName[function] = fail; }
 
+void SimBeforeEachCall(std::function<void(const std::string &function)> hook) {
+  beforeEachCall = std::move(hook);
+}
+
 bool SimEnterCall(const char *function) {
+  if (beforeEachCall) beforeEachCall(function);
   if (logging) calls.push_back(function);
   ++callCount;
   bool fail = false;

@@ -561,6 +561,13 @@ void SimMakeJunction(const std::string &path, const std::string &target) {
   node->junctionTarget = Join(targetParsed, false);
 }
 
+void SimRemoveTree(const std::string &path) {
+  Located where = Locate(path.c_str());
+  if (where.error != 0 || !where.node || !where.node->parent)
+    throw std::runtime_error("nothing to remove at " + path);
+  where.node->parent->children.erase(Fold(where.node->name));
+}
+
 bool SimPathExists(const std::string &path) {
   Located where = Locate(path.c_str());
   return where.error == 0 && where.node;

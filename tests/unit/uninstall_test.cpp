@@ -173,6 +173,81 @@ TEST_F(ListTest, NoDeletionFollowsALinkOutOfTheDirectory) {
   EXPECT_TRUE(SimPathExists("C:\\Elsewhere\\Deep\\victim.txt"));
 }
 
+// The levels of one entry are not read again for the next entry that has
+// them, so the check must tell a shared level from a different one.
+TEST_F(ListTest, LevelsSharedWithThePreviousEntryStillStopAtALink) {
+  struct Case {
+    const char *what;
+    std::string list;
+  } cases[] = {
+      {"a sibling whose name begins with the checked one's", "a\\b\\f.txt\na\\bc\\victim.txt\n"},
+      {"the same sibling after forward slashes", "a/b/f.txt\na/bc/victim.txt\n"},
+      {"a link one level below the checked ones", "a\\b\\f.txt\na\\b\\link\\victim.txt\n"},
+      {"a link after an entry at the top", "f.txt\nbc\\victim.txt\n"},
+      {"a link whose name begins the checked one's", "c\\bc\\f.txt\nc\\b\\victim.txt\n"},
+  };
+  for (const Case &c : cases) {
+    SimReset();
+    SimAddFile("C:\\Elsewhere\\victim.txt");
+    SimAddFile(In("a\\b\\f.txt"));
+    SimAddFile(In("f.txt"));
+    SimMakeJunction(In("a\\bc"), "C:\\Elsewhere");
+    SimMakeJunction(In("a\\b\\link"), "C:\\Elsewhere");
+    SimMakeJunction(In("bc"), "C:\\Elsewhere");
+    SimAddFile(In("c\\bc\\f.txt"));
+    SimMakeJunction(In("c\\b"), "C:\\Elsewhere");
+    RunPasses(c.list);
+    EXPECT_TRUE(SimPathExists("C:\\Elsewhere\\victim.txt")) << c.what;
+    EXPECT_EQ(Deleted().size(), 1u) << c.what;
+  }
+}
+
+TEST_F(ListTest, TheEntriesOfOneDirectoryReadItsLevelsOncePerPass) {
+  SimAddFile(In("a\\b\\f1.txt"));
+  SimAddFile(In("a\\b\\f2.txt"));
+  SimAddFile(In("a\\b\\f3.txt"));
+  SimAddFile(In("a\\b\\held.txt"));
+  SimSetInUse(In("a\\b\\held.txt"), true);
+
+  EXPECT_EQ(RunPasses("a\\b\\f1.txt\na\\b\\f2.txt\na\\b\\f3.txt\na\\b\\held.txt\n"), 2);
+  // Pass 1: "a" and "a\b" once, then each entry's own; pass 2: the same
+  // for the one entry left.
+  EXPECT_EQ(CountCalls("GetFileAttributesA"), (2 + 4) + (2 + 1));
+  EXPECT_TRUE(SimPathExists(In("a\\b\\held.txt")));
+}
+
+// A level taken as checked is one this pass read since the last entry; a
+// link made by someone else in the meantime is found when it could matter.
+TEST_F(ListTest, ALinkMadeWhileThePassesRunIsFound) {
+  struct Case {
+    const char *what;
+    std::string list;
+    std::string trigger;  // the call before which the link is made
+    std::string link;     // replaced by a junction to C:\Elsewhere
+  } cases[] = {
+      {"at a level that did not exist for the previous entry",
+       "gone\\f.txt\ngone\\victim.txt\n", "DeleteFileA", "gone"},
+      {"at a level read in the previous pass", "ok.txt\na\\victim.txt\n", "RewindStream", "a"},
+  };
+  for (const Case &c : cases) {
+    SimReset();
+    SimAddFile("C:\\Elsewhere\\victim.txt");
+    SimAddFile(In("ok.txt"));
+    SimAddFile(In("a\\victim.txt"));
+    SimSetInUse(In("a\\victim.txt"), true);
+    bool made = false;
+    SimBeforeEachCall([&](const std::string &function) {
+      if (made || function != c.trigger) return;
+      if (SimPathExists(In(c.link))) SimRemoveTree(In(c.link));
+      SimMakeJunction(In(c.link), "C:\\Elsewhere");
+      made = true;
+    });
+    RunPasses(c.list);
+    EXPECT_TRUE(made) << c.what;
+    EXPECT_TRUE(SimPathExists("C:\\Elsewhere\\victim.txt")) << c.what;
+  }
+}
+
 // A line longer than the buffer is skipped whole: none of its pieces is
 // taken as an entry, though a piece names an existing file.
 TEST_F(ListTest, ALineTooLongForTheBufferIsSkippedWhole) {

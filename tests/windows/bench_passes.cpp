@@ -5,12 +5,15 @@
 //   bench_passes single LIST PREFIX   one call per line, no attributes read
 //                                     or cleared; lines ending in a
 //                                     backslash are directories
+//   ... LIST PREFIX timed             either of these, each file-system
+//                                     call also timed by its kind
 //   bench_passes erase flat|nested N  makes N keys below HKCU\Software\Zelk
 //                                     (not timed), then EraseKeyBranch
 //   bench_passes spawn COMMAND LINE   starts the command and waits for it:
 //                                     for tools that cannot be timed inside
 //
-// Prints one line: "passes=P calls=C ms=T". The calls are those of the
+// Prints one line: "passes=P calls=C ms=T", timed runs also
+// " Kind=calls/ms" for each kind of call made. The calls are those of the
 // file system (attributes read and set, deletions) or of the registry
 // (open, enumerate, delete, close), counted by redirecting this program's
 // own import table; the passes are the list's rewinds plus one, or the
@@ -53,6 +56,32 @@ void *Redirect(const char *dll, const char *function, void *replacement) {
   ExitProcess(2);
 }
 
+// With "timed", each file-system call is also timed on its own, for the
+// cost of one call of each kind; the clock reads slow the whole run a
+// little, so the totals of such a run are not the ones to compare.
+bool timed;
+struct CallKind {
+  const char *name;
+  long calls;
+  LONGLONG ticks;
+};
+CallKind kinds[] = {{"GetFileAttributesA", 0, 0},
+                    {"SetFileAttributesA", 0, 0},
+                    {"DeleteFileA", 0, 0},
+                    {"RemoveDirectoryA", 0, 0}};
+
+template <typename R, typename Call>
+R TimeCall(int kind, Call call) {
+  if (!timed) return call();
+  LARGE_INTEGER before, after;
+  QueryPerformanceCounter(&before);
+  R result = call();
+  QueryPerformanceCounter(&after);
+  kinds[kind].calls++;
+  kinds[kind].ticks += after.QuadPart - before.QuadPart;
+  return result;
+}
+
 // One counting stand-in per imported function: the original's pointer
 // and a function that counts and calls it.
 #define COUNTED(result, name, params, args)                 \
@@ -61,16 +90,23 @@ void *Redirect(const char *dll, const char *function, void *replacement) {
     calls++;                                                \
     return Real##name args;                                 \
   }
-COUNTED(DWORD, GetFileAttributesA, (LPCSTR p), (p))
-COUNTED(BOOL, SetFileAttributesA, (LPCSTR p, DWORD a), (p, a))
-COUNTED(BOOL, DeleteFileA, (LPCSTR p), (p))
-COUNTED(BOOL, RemoveDirectoryA, (LPCSTR p), (p))
+#define COUNTED_FILE(kind, result, name, params, args)              \
+  result(WINAPI * Real##name) params;                               \
+  result WINAPI Counted##name params {                              \
+    calls++;                                                        \
+    return TimeCall<result>(kind, [&]() { return Real##name args; }); \
+  }
+COUNTED_FILE(0, DWORD, GetFileAttributesA, (LPCSTR p), (p))
+COUNTED_FILE(1, BOOL, SetFileAttributesA, (LPCSTR p, DWORD a), (p, a))
+COUNTED_FILE(2, BOOL, DeleteFileA, (LPCSTR p), (p))
+COUNTED_FILE(3, BOOL, RemoveDirectoryA, (LPCSTR p), (p))
 COUNTED(LONG, RegEnumKeyExA,
         (HKEY k, DWORD i, LPSTR n, LPDWORD l, LPDWORD r, LPSTR c, LPDWORD cl, PFILETIME t),
         (k, i, n, l, r, c, cl, t))
 COUNTED(LONG, RegDeleteKeyA, (HKEY k, LPCSTR s), (k, s))
 COUNTED(LONG, RegCloseKey, (HKEY k), (k))
 #undef COUNTED
+#undef COUNTED_FILE
 
 LONG(WINAPI *RealRegOpenKeyExA)(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
 LONG WINAPI CountedRegOpenKeyExA(HKEY k, LPCSTR s, DWORD o, REGSAM a, PHKEY r) {
@@ -97,10 +133,21 @@ void CountFileCalls() {
   Count("kernel32.dll", "RemoveDirectoryA", CountedRemoveDirectoryA, &RealRemoveDirectoryA);
 }
 
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+double TicksToMilliseconds(LONGLONG ticks) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  return (double)(to.QuadPart - from.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+  return (double)ticks * 1000.0 / (double)frequency.QuadPart;
+}
+
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
+  return TicksToMilliseconds(to.QuadPart - from.QuadPart);
+}
+
+// " kind=calls/ms" for each kind of call made, on the end of the line.
+void PrintCallKinds() {
+  if (!timed) return;
+  for (const CallKind &kind : kinds)
+    if (kind.calls) printf(" %s=%ld/%.1f", kind.name, kind.calls, TicksToMilliseconds(kind.ticks));
 }
 
 int RunPasses(const char *listPath, const char *prefix) {
@@ -113,7 +160,9 @@ int RunPasses(const char *listPath, const char *prefix) {
   DeleteListedEntries(list, prefix);
   QueryPerformanceCounter(&end);
   CloseStream(list);
-  printf("passes=%ld calls=%ld ms=%.1f\n", passes + 1, calls, Milliseconds(start, end));
+  printf("passes=%ld calls=%ld ms=%.1f", passes + 1, calls, Milliseconds(start, end));
+  PrintCallKinds();
+  printf("\n");
   return 0;
 }
 
@@ -138,7 +187,9 @@ int RunSinglePass(const char *listPath, const char *prefix) {
   }
   QueryPerformanceCounter(&end);
   CloseStream(list);
-  printf("passes=1 calls=%ld ms=%.1f failed=%ld\n", calls, Milliseconds(start, end), failed);
+  printf("passes=1 calls=%ld ms=%.1f failed=%ld", calls, Milliseconds(start, end), failed);
+  PrintCallKinds();
+  printf("\n");
   return failed ? 1 : 0;
 }
 
@@ -210,6 +261,10 @@ int RunSpawned(const char *commandLine) {
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 5 && strcmp(argv[4], "timed") == 0) {
+    timed = true;
+    argc = 4;
+  }
   if (argc == 4 && strcmp(argv[1], "passes") == 0) return RunPasses(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "single") == 0) return RunSinglePass(argv[2], argv[3]);
   if (argc == 4 && strcmp(argv[1], "erase") == 0)

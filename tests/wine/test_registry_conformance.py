@@ -6,7 +6,6 @@ lines are printed, one per case, with the details of any failure."""
 import os
 import re
 import sys
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402

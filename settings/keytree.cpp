@@ -40,7 +40,10 @@ void EraseKeyBranch(const char *path) {
   } while (ErasedKeyCount != 0);
 }
 
-int CopyKeyBranch(const char *source, const char *target) {
+// The copy; *whole is cleared when a call meant to write part of the source
+// onto the target failed (a value not set, a subkey not made or not
+// copied). The buffer limits leave things out by design and do not count.
+static int CopyBranch(const char *source, const char *target, int *whole) {
   HKEY from, to, created;
   DWORD disposition;
   if (!FitsBranchPath(source) || !FitsBranchPath(target) ||
@@ -60,7 +63,7 @@ int CopyKeyBranch(const char *source, const char *target) {
     if (RegEnumValueA(from, index, name, &nameLength, 0, &type, data, &dataLength) !=
         ERROR_SUCCESS)
       break;
-    RegSetValueExA(to, name, 0, type, data, dataLength);
+    if (RegSetValueExA(to, name, 0, type, data, dataLength) != ERROR_SUCCESS) *whole = 0;
   }
 
   char subkey[KEY_NAME_SIZE];
@@ -75,15 +78,29 @@ int CopyKeyBranch(const char *source, const char *target) {
         FormatText(targetPath, BRANCH_PATH_SIZE, "%s\\%s", target, subkey) < 0)
       continue;
     if (RegCreateKeyExA(SettingsRoot, targetPath, 0, 0, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, 0,
-                        &created, &disposition) != ERROR_SUCCESS)
+                        &created, &disposition) != ERROR_SUCCESS) {
+      *whole = 0;
       break;
+    }
     RegCloseKey(created);
-    CopyKeyBranch(sourcePath, targetPath);
+    if (!CopyBranch(sourcePath, targetPath, whole)) *whole = 0;
   }
 
   RegCloseKey(from);
   RegCloseKey(to);
   return 1;
+}
+
+int CopyKeyBranch(const char *source, const char *target) {
+  int whole = 1;
+  return CopyBranch(source, target, &whole);
+}
+
+// Moving an entry onto another: done only when the copy left nothing out,
+// since the entry copied from is then erased or overwritten.
+static int MoveEntry(const char *from, const char *to) {
+  int whole = 1;
+  return CopyBranch(from, to, &whole) && whole;
 }
 
 // An entry path that does not fit counts as a failed move.
@@ -97,7 +114,7 @@ void RemoveNumberedKey(const char *pattern, int number) {
   // Each later entry moves down one; the last one moved, or the entry
   // itself when none follows, is then erased.
   while (number < 0x7FFFFFFF && FormatEntryPath(later, format, number + 1) &&
-         CopyKeyBranch(later, earlier)) {
+         MoveEntry(later, earlier)) {
     ++number;
     for (int i = 0; i < SETTINGS_PATH_SIZE; ++i) earlier[i] = later[i];
   }
@@ -108,11 +125,11 @@ void OpenNumberedSlot(const char *pattern, int position, int count) {
   char format[SETTINGS_PATH_SIZE], higher[SETTINGS_PATH_SIZE], lower[SETTINGS_PATH_SIZE];
   if (!ComposeSettingsPath(pattern, format)) return;
   // The highest entry moves first, so none is overwritten before it is
-  // copied. A failed move stops everything: erasing the slot then would
-  // lose the entry that has not moved up.
+  // copied. A failed or partial move stops everything: erasing the slot or
+  // overwriting the entry then would lose what has not moved up.
   for (int i = count; position < i; --i) {
     if (!FormatEntryPath(higher, format, i) || !FormatEntryPath(lower, format, i - 1) ||
-        !CopyKeyBranch(lower, higher))
+        !MoveEntry(lower, higher))
       return;
   }
   if (FormatEntryPath(lower, format, position)) EraseKeyBranch(lower);

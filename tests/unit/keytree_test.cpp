@@ -288,6 +288,43 @@ TEST_F(KeyTree, RemoveStopsAtAFailedMove) {
   EXPECT_EQ(Entries(), (std::vector<std::string>{"0:0", "1:2", "3:3"}));
 }
 
+// A move that copies only part of an entry is no move: the entry it came
+// from is then neither erased nor overwritten, so nothing of it is lost.
+TEST_F(KeyTree, APartialMoveLosesNothingOfTheEntry) {
+  struct Case {
+    const char *what;
+    bool remove;
+    int number;
+    const char *refused;  // creation refused here and below
+    std::vector<std::string> after;
+    int keptWhole;  // the entry whose subkey must still hold its own data
+  } cases[] = {
+      {"opening a slot, the last move", false, 1, "Item2\\Sub", {"0:0", "1:1", "2:1", "3:2", "4:3"}, 1},
+      {"opening a slot, a middle move", false, 1, "Item3\\Sub", {"0:0", "1:1", "2:2", "3:2", "4:3"}, 2},
+      {"removing an entry", true, 1, "Item1\\Sub", {"0:0", "2:2", "3:3"}, 2},
+  };
+  for (const Case &c : cases) {
+    SimReset();
+    SelectSettingsRoot(kUser);
+    SeedEntries(0, 3);
+    for (int i = 0; i <= 3; ++i)
+      SimRegistryPutNumber(kUser, "Software\\Zelk\\List\\Item" + std::to_string(i) + "\\Sub",
+                           "Was", i);
+    SimRegistryRefuseCreate(kUser, std::string("Software\\Zelk\\List\\") + c.refused);
+    if (c.remove)
+      RemoveNumberedKey(kPattern, c.number);
+    else
+      OpenNumberedSlot(kPattern, c.number, 4);
+    EXPECT_EQ(Entries(), c.after) << c.what;
+    std::vector<BYTE> data;
+    EXPECT_TRUE(SimRegistryGetValue(
+        kUser, "Software\\Zelk\\List\\Item" + std::to_string(c.keptWhole) + "\\Sub", "Was",
+        nullptr, &data))
+        << c.what;
+    EXPECT_EQ(data, (std::vector<BYTE>{(BYTE)c.keptWhole, 0, 0, 0})) << c.what;
+  }
+}
+
 // Entry paths over 79 characters are refused: entry 100 of this pattern
 // does not fit, and cut short it would be entry 10.
 TEST_F(KeyTree, NumberedPathsThatDoNotFitAreRefused) {

@@ -27,6 +27,7 @@ import time
 import unittest
 
 PREFIX_TIMEOUT = 900        # creating a prefix takes about a minute under qemu
+PREFIX_ATTEMPTS = 3
 LOCK_TIMEOUT = 3600         # another test file may hold the prefix that long
 FIRST_START_TIMEOUT = 180   # the first program in a prefix starts its services
 RUN_TIMEOUT = 120
@@ -44,6 +45,7 @@ TOOLS_DIR = r"C:\zelk-harness"
 
 # What a program prints when Wine's desktop process could not start for it.
 DESKTOP_FAILED = "The explorer process failed to start"
+WINESERVER_CRASHED = b"wineserver crashed"
 
 # The sample product of the uninstall cases, relative to its directory. Its
 # list names the directories before what they hold, with CR LF, trailing
@@ -175,31 +177,69 @@ def _wait_wineserver(prefix, timeout):
         return False
 
 
-def _create_prefix_locked(prefix):
-    if os.path.exists(os.path.join(prefix, READY_STAMP)):
-        return False
-    if os.path.exists(prefix):
-        # Left half-made by an interrupted run.
-        kill_wineserver(prefix)
-        shutil.rmtree(prefix)
-    os.makedirs(os.path.dirname(prefix), exist_ok=True)
-    log = os.path.join(os.path.dirname(prefix), "prefix-create.log")
+def _kill_prefix_processes(prefix):
+    """Kills every process whose environment names this prefix: what a
+    crashed wineserver leaves behind can no longer be told to end."""
+    wanted = b"\0WINEPREFIX=" + os.fsencode(prefix) + b"\0"
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as handle:
+                if b"wine" not in handle.read():
+                    continue
+            with open(f"/proc/{entry}/environ", "rb") as handle:
+                if wanted not in b"\0" + handle.read() + b"\0":
+                    continue
+            os.kill(int(entry), signal.SIGKILL)
+        except OSError:
+            pass
+
+
+def _run_wineboot(prefix, log):
+    """Makes the prefix; False when the wineserver crashed meanwhile, which
+    happens now and then under qemu and leaves wineboot waiting for good."""
     env = wine_env(prefix)
     with open(log, "wb") as out:
         proc = subprocess.Popen(["wineboot", "-i"], env=env, stdin=subprocess.DEVNULL,
                                 stdout=out, stderr=out)
-        try:
-            proc.wait(PREFIX_TIMEOUT)
-        except subprocess.TimeoutExpired:
-            _stop_process(proc)
-            kill_wineserver(prefix)
-            raise HarnessError(f"wineboot did not finish in {PREFIX_TIMEOUT} s; see {log}")
+        deadline = time.monotonic() + PREFIX_TIMEOUT
+        while proc.poll() is None:
+            with open(log, "rb") as seen:
+                crashed = WINESERVER_CRASHED in seen.read()
+            if crashed or time.monotonic() > deadline:
+                _stop_process(proc)
+                kill_wineserver(prefix)
+                _kill_prefix_processes(prefix)
+                if crashed:
+                    return False
+                raise HarnessError(f"wineboot did not finish in {PREFIX_TIMEOUT} s; see {log}")
+            time.sleep(1)
     # Some services of a new prefix crash under qemu and linger; they have
     # done their part once wineboot has returned.
     if not _wait_wineserver(prefix, 30):
         kill_wineserver(prefix)
     if proc.returncode != 0 or not os.path.isfile(os.path.join(prefix, "system.reg")):
         raise HarnessError(f"wineboot failed ({proc.returncode}); see {log}")
+    return True
+
+
+def _create_prefix_locked(prefix):
+    if os.path.exists(os.path.join(prefix, READY_STAMP)):
+        return False
+    log = os.path.join(os.path.dirname(prefix), "prefix-create.log")
+    for attempt in range(1, PREFIX_ATTEMPTS + 1):
+        if os.path.exists(prefix):
+            # Left half-made by an interrupted run or a crashed server.
+            kill_wineserver(prefix)
+            _kill_prefix_processes(prefix)
+            shutil.rmtree(prefix)
+        os.makedirs(os.path.dirname(prefix), exist_ok=True)
+        if _run_wineboot(prefix, log):
+            break
+        if attempt == PREFIX_ATTEMPTS:
+            raise HarnessError(f"the wineserver crashed in each of {attempt} attempts to "
+                               f"make the prefix; see {log}")
     with open(os.path.join(prefix, READY_STAMP), "w") as stamp:
         stamp.write("ready\n")
     return True

@@ -67,10 +67,8 @@ static int PassesThroughLink(const char *fullPath, int prefixLength) {
       memcpy(partial, fullPath, (size_t)i);
       partial[i] = '\0';
       DWORD attributes = GetFileAttributesA(partial);
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        ForgetCheckedLevels();
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return 1;
-      }
       // A level that cannot be read now might become a link later.
       if (attributes == INVALID_FILE_ATTRIBUTES) allPlain = 0;
     }

@@ -22,8 +22,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "settings/keytree.h"
 #include "settings/settings.h"
+#include "tests/bench/bench_tree.h"
 #include "uninstall/uninstall.h"
 
 namespace {
@@ -196,26 +199,9 @@ int RunSinglePass(const char *listPath, const char *prefix) {
 int RunErase(int nested, long count) {
   HKEY key;
   char path[BRANCH_PATH_SIZE];
-  // Breadth first, ten to a key, as the host benchmark makes them.
-  for (long i = 0; i < count; i++) {
-    if (nested) {
-      // Key i (from 0) is child i % 10 of key i / 10 - 1, or of the
-      // product key for the first ten.
-      char relative[BRANCH_PATH_SIZE] = "";
-      long chain[16];
-      int depth = 0;
-      for (long k = i; depth < 16; k = k / 10 - 1) {
-        chain[depth++] = k % 10;
-        if (k < 10) break;
-      }
-      for (int d = depth - 1; d >= 0; d--) {
-        size_t used = strlen(relative);
-        FormatText(relative + used, (int)(sizeof relative - used), "\\K%ld", chain[d]);
-      }
-      FormatText(path, sizeof path, "Software\\Zelk%s", relative);
-    } else {
-      FormatText(path, sizeof path, "Software\\Zelk\\Key%ld", i);
-    }
+  // The same branch as the host benchmark erases.
+  for (const std::string &relative : bench::KeyBranch((size_t)count, nested != 0)) {
+    FormatText(path, sizeof path, "Software\\Zelk\\%s", relative.c_str());
     if (RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0) !=
         ERROR_SUCCESS)
       return printf("cannot create %s\n", path), 1;

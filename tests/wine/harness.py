@@ -177,9 +177,11 @@ def _wait_wineserver(prefix, timeout):
         return False
 
 
-def _kill_prefix_processes(prefix):
-    """Kills every process whose environment names this prefix: what a
-    crashed wineserver leaves behind can no longer be told to end."""
+def _end_prefix_processes(prefix):
+    """Ends the prefix's processes through its wineserver, then kills any
+    whose environment names the prefix: what a crashed wineserver leaves
+    behind can no longer be told to end."""
+    kill_wineserver(prefix)
     wanted = b"\0WINEPREFIX=" + os.fsencode(prefix) + b"\0"
     for entry in os.listdir("/proc"):
         if not entry.isdigit() or int(entry) == os.getpid():
@@ -209,8 +211,7 @@ def _run_wineboot(prefix, log):
                 crashed = WINESERVER_CRASHED in seen.read()
             if crashed or time.monotonic() > deadline:
                 _stop_process(proc)
-                kill_wineserver(prefix)
-                _kill_prefix_processes(prefix)
+                _end_prefix_processes(prefix)
                 if crashed:
                     return False
                 raise HarnessError(f"wineboot did not finish in {PREFIX_TIMEOUT} s; see {log}")
@@ -231,8 +232,7 @@ def _create_prefix_locked(prefix):
     for attempt in range(1, PREFIX_ATTEMPTS + 1):
         if os.path.exists(prefix):
             # Left half-made by an interrupted run or a crashed server.
-            kill_wineserver(prefix)
-            _kill_prefix_processes(prefix)
+            _end_prefix_processes(prefix)
             shutil.rmtree(prefix)
         os.makedirs(os.path.dirname(prefix), exist_ok=True)
         if _run_wineboot(prefix, log):
